@@ -1,0 +1,1 @@
+#include "order/PrintServiceDlg.h"

@@ -1,0 +1,91 @@
+#pragma once
+// CPrintServiceDlg: the state of one order and the operations on it. It holds no window
+// of its own; everything shown goes through the IDialogWindow it is given, so the whole
+// order logic runs the same under the Qt dialog and in tests.
+
+#include <cstdint>
+#include <functional>
+
+#include "order/OrderRecord.h"
+#include "platform/CString.h"
+#include "platform/Window.h"
+
+// Control ids of dialog template 102.
+inline constexpr int IDC_EMAIL = 1000;
+inline constexpr int IDC_PROGRESS = 1001;
+inline constexpr int IDC_STATUS = 1002;
+inline constexpr int IDC_PROMPT = 1003;
+inline constexpr int IDC_HEADING = 1004;
+inline constexpr int IDC_PROGRESS_LABEL = 1005;
+inline constexpr int IDR_MAINFRAME = 128;  // icon 128
+
+// The record handed to the HTTP layer as the context of the connection and the request;
+// the status callback reads it. Byte counts are 64-bit so bodies of any size count right.
+struct RequestContext {
+    IDialogWindow* hDlg = nullptr;
+    char szPrefix[512] = {};
+    std::uint64_t dwBytesSent = 0;
+    std::uint64_t dwBytesTotal = 0;
+};
+
+// A push button of the dialog, addressed by its control id once attached.
+class CButton {
+public:
+    void Attach(IDialogWindow& window, int id) { m_window = &window; m_id = id; }
+    bool IsAttached() const { return m_window != nullptr; }
+    void EnableWindow(bool enable) {
+        if (m_window) m_window->EnableItem(m_id, enable);
+    }
+
+private:
+    IDialogWindow* m_window = nullptr;
+    int m_id = 0;
+};
+
+class CPrintServiceDlg {
+public:
+    explicit CPrintServiceDlg(IDialogWindow& window);
+    CPrintServiceDlg(const CPrintServiceDlg&) = delete;
+    CPrintServiceDlg& operator=(const CPrintServiceDlg&) = delete;
+
+    // --- Control file (one pass = open, read line by line, parse, hand on, close) ---
+
+    // Parses one line (line feeds already removed). 0 when all five values were found;
+    // -1 after its own error box (133 naming the missing value, or 134).
+    int ParseRecord(const CString& line, OrderRecord& record);
+    // Reads the whole control file, numbering records from 1, and hands each to
+    // `process`. Raises CErrorText when the file cannot be opened or read, or a line
+    // does not parse (153, after ParseRecord's own box).
+    void ReadControlFile(const std::function<void(int index, const OrderRecord&)>& process);
+    // m_strControlDir = the control file's folder, without its trailing '/'.
+    int GetControlDir();
+    // m_strImageDir = folder of the first record's picture, with its trailing '/'.
+    // Raises CErrorText on failure.
+    void ReadImageDir();
+
+    // --- Settings ---
+    void LoadCustomerId(const char* settingsFile);
+    void SaveCustomerId(const char* settingsFile);
+
+    // --- Messages ---
+    // Loads catalogue text `id` in m_wLanguage into m_strMessage (kept when missing).
+    const CString& LoadMessage(std::uint16_t id);
+    // AfxMessageBox through the window.
+    int AfxMessageBox(const CString& text, unsigned type);
+
+    IDialogWindow& m_wnd;
+
+    int m_hIcon = IDR_MAINFRAME;
+    CString m_strEmail;
+    CString m_strAccountUrl;
+    CString m_strControlFile;
+    CString m_strSettingsFile;
+    CString m_strImageDir;
+    CString m_strBodyFile;
+    CString m_strControlDir;
+    CString m_strMessage;
+    std::uint16_t m_wLanguage = 1033;
+    CString m_strObjectName;
+    RequestContext m_context;
+    CButton m_btnCancel;
+};

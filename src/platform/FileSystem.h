@@ -1,0 +1,22 @@
+#pragma once
+// File-system calls of the order logic, on POSIX.
+
+#include "platform/CString.h"
+
+// A test that a file or folder of that name exists (no access mode).
+bool FileExists(const char* path);
+
+// The full path of the running executable (/proc/self/exe).
+CString GetModuleFileName();
+
+// $XDG_CONFIG_HOME, or $HOME/.config when it is unset, empty or relative.
+CString GetConfigHome();
+
+// Deletes a file. On failure returns false and sets `reason` to the system's text.
+bool RemoveFile(const char* path, CString& reason);
+
+// Removes a folder only when it is empty; the result tells whether it went.
+bool RemoveEmptyDirectory(const char* path);
+
+// Creates a folder and its missing parents; false when one cannot be created.
+bool CreateDirectories(const char* path);
