@@ -8,7 +8,10 @@
 
 #include "order/OrderRecord.h"
 #include "platform/CString.h"
+#include "platform/OutFile.h"
 #include "platform/Window.h"
+
+struct InternetHandle;
 
 // Control ids of dialog template 102.
 inline constexpr int IDC_EMAIL = 1000;
@@ -63,9 +66,44 @@ public:
     // Raises CErrorText on failure.
     void ReadImageDir();
 
+    // --- Upload body file (multipart/form-data, written at the stream's end) ---
+
+    // The images and email parts. 0, or -1 after its own error box (162).
+    int WriteMimeHeader(COutFile& body, const CString& email, int count);
+    // Format_NNN and Qty_NNN of every record (its own pass). Raises CErrorText.
+    void WriteOrderFields(COutFile& body);
+    // The uploadImage[] part of every record and the close delimiter (its own pass). The
+    // temporary pictures stay: they go only after a completed upload. Raises CErrorText.
+    void WriteImageParts(COutFile& body);
+
+    // --- E-mail address ---
+
+    // Checks the text of the address box. 0 when accepted; -1 after telling the customer
+    // and selecting the text in the box.
+    int CheckEmailAddress();
+
+    // --- Upload ---
+
+    // Posts the body file to the print service and sets m_strAccountUrl from the answer.
+    // Raises CErrorText on failure; the body file stays as it is.
+    void PostBodyFile();
+    // The request on `connect`: head, body in 1460-byte blocks, answer. False after its own
+    // error box (it also asks the dialog to end).
+    bool UseHttpSendReqEx(InternetHandle* connect, const CString& bodyFile);
+
+    // --- After a completed upload ---
+
+    // Removes the emptied folders from the picture folder upwards, unless the pictures lie
+    // in the control file's folder. Always 0.
+    int RemoveImageFolders(CString imageDir, CString controlDir);
+    // Opens `url` in the registered browser or with xdg-open; failing both, shows it in
+    // an English box.
+    void OpenUrlInBrowser(const CString& url);
+
     // --- Settings ---
     void LoadCustomerId(const char* settingsFile);
-    void SaveCustomerId(const char* settingsFile);
+    // Stores m_strEmail; false when the settings file could not be written.
+    bool SaveCustomerId(const char* settingsFile);
 
     // --- Messages ---
     // Loads catalogue text `id` in m_wLanguage into m_strMessage (kept when missing).

@@ -1,6 +1,7 @@
 #include "platform/CString.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -15,8 +16,8 @@ size_t Clamp(int value, size_t limit) {
 }  // namespace
 
 CString::CString(const char* text, int length)
-    : m_text(text ? std::string(text, Clamp(length, std::char_traits<char>::length(text)))
-                  : std::string()) {}
+    : m_text(text && length > 0 ? std::string(text, ::strnlen(text, static_cast<size_t>(length)))
+                                : std::string()) {}
 
 CString CString::Tokenize(std::string_view separators, int& pos) const {
     if (pos < 0) return CString();

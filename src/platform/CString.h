@@ -10,6 +10,7 @@ class CString {
 public:
     CString() = default;
     CString(const char* text) : m_text(text ? text : "") {}  // NOLINT: implicit like the original
+    // At most `length` bytes of `text`, up to its first NUL.
     CString(const char* text, int length);
     CString(std::string text) : m_text(std::move(text)) {}  // NOLINT
     CString(std::string_view text) : m_text(text) {}       // NOLINT

@@ -1,0 +1,26 @@
+#pragma once
+// A buffered binary output file ("wb"). Write is virtual so tests can make any single
+// write fail, the way a full disk or a broken device would.
+
+#include <cstddef>
+#include <cstdio>
+
+class COutFile {
+public:
+    COutFile() = default;
+    virtual ~COutFile();
+    COutFile(const COutFile&) = delete;
+    COutFile& operator=(const COutFile&) = delete;
+
+    // Creates the file or empties an existing one.
+    bool Open(const char* path);
+    bool IsOpen() const { return m_file != nullptr; }
+    // Writes at the end of the file; returns how many bytes were taken (all, or fewer on
+    // failure).
+    virtual std::size_t Write(const void* data, std::size_t size);
+    // Flushes and closes; false when buffered bytes could not be written.
+    bool Close();
+
+private:
+    std::FILE* m_file = nullptr;
+};
