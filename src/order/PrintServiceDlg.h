@@ -45,6 +45,13 @@ private:
     int m_id = 0;
 };
 
+// Bounds of the upload's waits, in milliseconds.
+struct CUploadTimeouts {
+    std::uint32_t connectMs = 30000;
+    std::uint32_t sendMs = 30000;
+    std::uint32_t receiveMs = 60000;
+};
+
 class CPrintServiceDlg {
 public:
     explicit CPrintServiceDlg(IDialogWindow& window);
@@ -126,4 +133,5 @@ public:
     CString m_strObjectName;
     RequestContext m_context;
     CButton m_btnCancel;
+    CUploadTimeouts m_timeouts;
 };

@@ -57,3 +57,15 @@ bool CreateDirectories(const char* path) {
     }
     return true;
 }
+
+unsigned int LastErrorFromErrno(int error) {
+    switch (error) {
+        case ENOENT: return 2;
+        case ENOTDIR: return 3;
+        case ENAMETOOLONG: return 3;
+        case EACCES:
+        case EPERM:
+        case EISDIR: return 5;
+        default: return static_cast<unsigned int>(error);
+    }
+}

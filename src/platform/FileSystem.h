@@ -20,3 +20,7 @@ bool RemoveEmptyDirectory(const char* path);
 
 // Creates a folder and its missing parents; false when one cannot be created.
 bool CreateDirectories(const char* path);
+
+// The desktop platform's number for a failed file call's errno: 2 file not found, 3 path
+// not found, 5 access denied; others pass through as they are.
+unsigned int LastErrorFromErrno(int error);
