@@ -5,7 +5,10 @@
 //   @="/opt/pictorvale/data/relax.ini"
 //
 // "@=" is a key's default value; in a quoted value "\\" is one backslash and "\"" one
-// double quote. Key paths compare case-insensitively; the header line is optional.
+// double quote. Key paths compare case-insensitively; the header line is optional. The
+// roots may also be written HKLM and HKCR. "hex:" and "hex(N):" values (continued over
+// lines ending in a backslash) are read as text; "dword:" values, named values, comments
+// (';'), deletion lines ("[-...]") and lines that mean nothing are no default value.
 
 #include <vector>
 
