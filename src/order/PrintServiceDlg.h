@@ -98,7 +98,19 @@ public:
     // error box (it also asks the dialog to end).
     bool UseHttpSendReqEx(InternetHandle* connect, const CString& bodyFile);
 
+    // --- The OK button ---
+
+    // Checks the address, writes the body file, uploads it and, once the order is placed,
+    // deletes the order's files, opens the account page, saves the address and ends the
+    // dialog with IDOK. A failure shows its box and ends the dialog with IDCANCEL, keeping
+    // every file so the same order can be sent again.
+    void OnBnClickedOk();
+
     // --- After a completed upload ---
+
+    // Deletes the temporary pictures named in the control file, the body file and the
+    // control file. Files that cannot be deleted are named in one error box.
+    void DeleteOrderFiles();
 
     // Removes the emptied folders from the picture folder upwards, unless the pictures lie
     // in the control file's folder. Always 0.

@@ -34,8 +34,14 @@ CString GetConfigHome() {
     return CString(std::string(home) + "/.config");
 }
 
+namespace {
+UnlinkFunction g_unlink = nullptr;
+}
+
+void SetUnlinkFunction(UnlinkFunction unlinkFunction) { g_unlink = unlinkFunction; }
+
 bool RemoveFile(const char* path, CString& reason) {
-    if (::unlink(path) == 0) return true;
+    if ((g_unlink ? g_unlink(path) : ::unlink(path)) == 0) return true;
     reason = std::strerror(errno);
     return false;
 }

@@ -15,6 +15,11 @@ CString GetConfigHome();
 // Deletes a file. On failure returns false and sets `reason` to the system's text.
 bool RemoveFile(const char* path, CString& reason);
 
+// The system call behind RemoveFile, replaceable so tests can make a deletion fail the way
+// a busy or protected file would (errno set, -1 returned). Null restores unlink.
+using UnlinkFunction = int (*)(const char* path);
+void SetUnlinkFunction(UnlinkFunction unlinkFunction);
+
 // Removes a folder only when it is empty; the result tells whether it went.
 bool RemoveEmptyDirectory(const char* path);
 
