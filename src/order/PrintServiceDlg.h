@@ -58,6 +58,12 @@ public:
     CPrintServiceDlg(const CPrintServiceDlg&) = delete;
     CPrintServiceDlg& operator=(const CPrintServiceDlg&) = delete;
 
+    // Initialises the state from the control-file path (double quotes are removed): the
+    // derived paths, the host's language, the saved address, the picture folder, and the
+    // texts of the dialog. A failure shows its box and ends the dialog with -1; the later
+    // steps still run. Returns true: the focus stays on the first tab stop, OK.
+    bool OnInitDialog(const CString& controlFile);
+
     // --- Control file (one pass = open, read line by line, parse, hand on, close) ---
 
     // Parses one line (line feeds already removed). 0 when all five values were found;
