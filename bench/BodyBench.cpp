@@ -14,27 +14,9 @@
 
 #include "order/PrintServiceDlg.h"
 #include "platform/ErrorText.h"
+#include "support/ConsoleWindow.h"
 
 namespace {
-
-// Boxes go to stderr: a benchmark run has nobody to click them.
-class CConsoleWindow : public IDialogWindow {
-public:
-    int MessageBox(const CString& text, unsigned) override {
-        std::fprintf(stderr, "box: %s\n", text.GetString());
-        return IDOK;
-    }
-    void SetItemText(int, const CString&) override {}
-    CString GetItemText(int) const override { return CString(); }
-    void SetCaption(const CString&) override {}
-    void SetProgressPos(int, int) override {}
-    void EnableItem(int, bool) override {}
-    void SetItemFocus(int) override {}
-    void SelectText(int, int, int) override {}
-    void ScrollCaret(int) override {}
-    void EndDialog(int) override {}
-    void SetWaitCursor(bool) override {}
-};
 
 void MakePicture(const std::string& path, std::size_t size, unsigned seed) {
     if (std::filesystem::exists(path) && std::filesystem::file_size(path) == size) return;

@@ -61,3 +61,6 @@ private:
 // Case-insensitive comparison of ASCII letters (lstrcmpiA, CompareStringA with
 // NORM_IGNORECASE): < 0, 0 or > 0.
 int CompareNoCaseAscii(std::string_view a, std::string_view b);
+
+// `text` without the blanks and tabs at its start and end.
+std::string_view TrimBlanks(std::string_view text);

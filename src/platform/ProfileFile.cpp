@@ -16,15 +16,6 @@
 
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
-
-std::string_view TrimBlanks(std::string_view text) {
-    size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) return {};
-    size_t last = text.find_last_not_of(kBlanks);
-    return text.substr(first, last - first + 1);
-}
-
 bool SameName(std::string_view a, std::string_view b) { return CompareNoCaseAscii(a, b) == 0; }
 
 // A value wrapped in a matching pair of double or single quotes loses them.
@@ -78,7 +69,7 @@ void Classify(Line& line) {
     line.kind = Line::Key;
     line.name = TrimBlanks(text.substr(0, equals));
     std::string_view rest = text.substr(equals + 1);
-    size_t start = rest.find_first_not_of(kBlanks);
+    size_t start = rest.find_first_not_of(" \t");
     if (start == std::string_view::npos) start = rest.size();
     line.valueOffset = equals + 1 + start;
     line.value = TrimBlanks(rest);

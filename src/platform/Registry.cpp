@@ -13,15 +13,6 @@
 
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
-
-std::string_view TrimBlanks(std::string_view text) {
-    size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) return {};
-    size_t last = text.find_last_not_of(kBlanks);
-    return text.substr(first, last - first + 1);
-}
-
 bool SameText(std::string_view a, std::string_view b) { return CompareNoCaseAscii(a, b) == 0; }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {

@@ -6,6 +6,7 @@
 #include "order/PrintServiceDlg.h"
 #include "platform/ProfileFile.h"
 #include "support/RecordingWindow.h"
+#include "support/HostInstall.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -17,16 +18,7 @@ protected:
     CScopedEnv xdg{"XDG_CONFIG_HOME", dir.path().c_str()};
 
     void WriteRegistry(const std::string& iniFilePath) {
-        MakeDirs(dir / "pictorvale");
-        std::string escaped;
-        for (char c : iniFilePath) {
-            if (c == '\\' || c == '"') escaped += '\\';
-            escaped += c;
-        }
-        WriteFile(dir / "pictorvale/registry.reg",
-                  "Windows Registry Editor Version 5.00\r\n\r\n"
-                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tessaly\\Pictorvale Gallery\\1.0\\IniFilePath]\r\n"
-                  "@=\"" + escaped + "\"\r\n");
+        WriteRegistryValue(dir.path(), std::string("HKEY_LOCAL_MACHINE\\") + kHostRegistryKey, iniFilePath);
     }
 };
 

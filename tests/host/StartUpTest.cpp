@@ -9,6 +9,7 @@
 
 #include "host/StartUp.h"
 #include "platform/InstanceLock.h"
+#include "support/HostInstall.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -34,13 +35,7 @@ protected:
 
     StartUpTest() { options.lockPath = (dir / "instance.lock").c_str(); }
 
-    void InstallHost(const char* letter) {
-        MakeDirs(dir / "pictorvale");
-        WriteFile(dir / "relax.ini", std::string("[PVGallery_#_Registration]\nLanguage=") + letter + "\n");
-        WriteFile(dir / "pictorvale/registry.reg",
-                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tessaly\\Pictorvale Gallery\\1.0\\IniFilePath]\n@=\"" +
-                      dir / "relax.ini" + "\"\n");
-    }
+    void InstallHost(const char* letter) { ::InstallHost(dir.path(), letter); }
 };
 
 TEST_F(StartUpTest, MissingRelaxIniShowsTheEnglishBoxAndTakesNoLock) {

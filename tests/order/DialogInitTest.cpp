@@ -6,6 +6,7 @@
 #include "order/PrintServiceDlg.h"
 #include "platform/ProfileFile.h"
 #include "support/RecordingWindow.h"
+#include "support/HostInstall.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -24,13 +25,7 @@ protected:
         WriteFile(control, dir / "My Order/images/p1.jpg" + "|1|4.00x6.00|x|One\n");
     }
 
-    void InstallHost(const char* letter) {
-        MakeDirs(dir / "pictorvale");
-        WriteFile(dir / "relax.ini", std::string("[PVGallery_#_Registration]\nLanguage=") + letter + "\n");
-        WriteFile(dir / "pictorvale/registry.reg",
-                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tessaly\\Pictorvale Gallery\\1.0\\IniFilePath]\n@=\"" +
-                      dir / "relax.ini" + "\"\n");
-    }
+    void InstallHost(const char* letter) { ::InstallHost(dir.path(), letter); }
 
     std::vector<std::string> Boxes() const {
         std::vector<std::string> out;

@@ -8,6 +8,7 @@
 #include "order/PrintServiceDlg.h"
 #include "submit/Browser.h"
 #include "support/RecordingWindow.h"
+#include "support/HostInstall.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -54,14 +55,7 @@ protected:
     }
 
     void Register(const std::string& command) {
-        MakeDirs(dir / "pictorvale");
-        std::string escaped;
-        for (char c : command) {
-            if (c == '\\' || c == '"') escaped += '\\';
-            escaped += c;
-        }
-        WriteFile(dir / "pictorvale/registry.reg",
-                  "[HKEY_CLASSES_ROOT\\http\\shell\\open\\command]\n@=\"" + escaped + "\"\n");
+        WriteRegistryValue(dir.path(), "HKEY_CLASSES_ROOT\\http\\shell\\open\\command", command);
     }
 
     // The stubs run detached; wait a little for their output.
