@@ -3,7 +3,13 @@
 
 #include "order/BodyFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -15,9 +21,9 @@
 namespace {
 
 constexpr std::size_t kCopyBufferSize = 1000;
-// The picture files are read through a larger stdio buffer; the copy itself still goes
+// The picture files are read from the disk in large pieces; the copy itself still goes
 // through the 1000-byte block.
-constexpr std::size_t kPictureStreamBuffer = 256 * 1024;
+constexpr std::size_t kPictureReadSize = 1024 * 1024;
 
 // One piece of text written whole, or not at all.
 bool WritePiece(COutFile& body, std::string_view text) {
@@ -32,8 +38,64 @@ std::string Disposition(std::string_view name) {
     return "Content-Disposition: form-data; name=\"" + std::string(name) + "\"\r\n";
 }
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+// A picture file opened for reading in binary mode, read like a buffered stream: Read
+// fills the block whole unless the file ends or a read fails first. One reader, and so
+// one read buffer, serves every picture of an order.
+class CPictureReader {
+public:
+    CPictureReader() : m_buffer(std::make_unique<char[]>(kPictureReadSize)) {}
+    ~CPictureReader() { Close(); }
+    CPictureReader(const CPictureReader&) = delete;
+    CPictureReader& operator=(const CPictureReader&) = delete;
+
+    bool Open(const char* path) {
+        Close();
+        m_fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (m_fd < 0) return false;
+        ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        m_begin = m_end = 0;
+        m_atEnd = m_failed = false;
+        return true;
+    }
+    void Close() {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = -1;
+    }
+    // Up to `size` bytes; fewer only at the end of the file or after a failed read.
+    std::size_t Read(char* out, std::size_t size) {
+        std::size_t got = 0;
+        while (got < size) {
+            if (m_begin == m_end && !Fill()) break;
+            const std::size_t n = std::min(size - got, m_end - m_begin);
+            std::memcpy(out + got, m_buffer.get() + m_begin, n);
+            m_begin += n;
+            got += n;
+        }
+        return got;
+    }
+    bool AtEnd() const { return m_atEnd; }
+
+private:
+    bool Fill() {
+        if (m_atEnd || m_failed) return false;
+        ssize_t n;
+        do {
+            n = ::read(m_fd, m_buffer.get(), kPictureReadSize);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) m_failed = true;
+        if (n == 0) m_atEnd = true;
+        if (n <= 0) return false;
+        m_begin = 0;
+        m_end = static_cast<std::size_t>(n);
+        return true;
+    }
+
+    std::unique_ptr<char[]> m_buffer;
+    int m_fd = -1;
+    std::size_t m_begin = 0;
+    std::size_t m_end = 0;
+    bool m_atEnd = false;
+    bool m_failed = false;
 };
 
 }  // namespace
@@ -113,6 +175,7 @@ void CPrintServiceDlg::WriteImageParts(COutFile& body) {
         throw CErrorText(FormatText(m_strMessage, m_strBodyFile, name, tempFile));
     };
 
+    CPictureReader picture;
     ReadControlFile([&](int, const OrderRecord& record) {
         lastName = record.strImageName;
         lastTempFile = record.strTempFile;
@@ -123,15 +186,13 @@ void CPrintServiceDlg::WriteImageParts(COutFile& body) {
         if (!WritePiece(body, header) || !WritePiece(body, "Content-Type: image/pjpeg\r\n\r\n"))
             raise(IDS_IMAGE_HEADER_WRITE_FAILED, record.strImageName, record.strTempFile);
 
-        std::unique_ptr<std::FILE, FileCloser> picture(std::fopen(record.strTempFile, "rb"));
-        if (!picture) {
+        if (!picture.Open(record.strTempFile)) {
             LoadMessage(IDS_IMAGE_OPEN_FAILED);
             throw CErrorText(FormatText(m_strMessage, record.strTempFile));
         }
-        std::setvbuf(picture.get(), nullptr, _IOFBF, kPictureStreamBuffer);
         char block[kCopyBufferSize];
         for (;;) {
-            std::size_t got = std::fread(block, 1, sizeof block, picture.get());
+            std::size_t got = picture.Read(block, sizeof block);
             if (got > 0) {
                 if (body.Write(block, got) != got) {
                     LoadMessage(IDS_IMAGE_COPY_FAILED);
@@ -139,9 +200,10 @@ void CPrintServiceDlg::WriteImageParts(COutFile& body) {
                 }
                 continue;
             }
-            if (std::feof(picture.get())) break;
+            if (picture.AtEnd()) break;
             throw CErrorText(FormatText("Read error on image file:\n\n'%s'", record.strTempFile));
         }
+        picture.Close();
     });
 
     if (!WritePiece(body, "\r\n" + Delimiter() + "--\r\n"))

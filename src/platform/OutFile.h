@@ -3,7 +3,7 @@
 // write fail, the way a full disk or a broken device would.
 
 #include <cstddef>
-#include <cstdio>
+#include <memory>
 
 class COutFile {
 public:
@@ -14,13 +14,19 @@ public:
 
     // Creates the file or empties an existing one.
     bool Open(const char* path);
-    bool IsOpen() const { return m_file != nullptr; }
+    bool IsOpen() const { return m_fd >= 0; }
     // Writes at the end of the file; returns how many bytes were taken (all, or fewer on
-    // failure).
+    // failure). Once a write to the disk has failed, nothing more is taken.
     virtual std::size_t Write(const void* data, std::size_t size);
     // Flushes and closes; false when buffered bytes could not be written.
     bool Close();
 
 private:
-    std::FILE* m_file = nullptr;
+    bool Flush();
+    bool WriteThrough(const char* data, std::size_t size);
+
+    int m_fd = -1;
+    bool m_failed = false;
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_used = 0;
 };

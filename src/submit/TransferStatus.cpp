@@ -1,5 +1,8 @@
 #include "submit/TransferStatus.h"
 
+#include <array>
+#include <cstddef>
+
 #include "order/PrintServiceDlg.h"
 #include "platform/Format.h"
 
@@ -29,15 +32,39 @@ const char* StatusFormat(uint32_t status) {
     }
 }
 
+constexpr std::array<uint32_t, 16> kNamedStatuses = {10, 11, 20, 21, 30,  31,  40,  41,
+                                                     50, 51, 60, 70, 100, 110, 120, 200};
+
+CString StatusText(const CString& prefix, uint32_t status) {
+    return FormatBounded(kStatusTextSize, StatusFormat(status), prefix, static_cast<int>(status));
+}
+
+// The text of a named status after the empty prefix, the one every transfer has. The
+// layer reports twice per block written, so these texts are formatted once, not per report.
+const CString* EmptyPrefixText(uint32_t status) {
+    static const auto kTexts = [] {
+        std::array<CString, kNamedStatuses.size()> texts;
+        for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = StatusText(CString(), kNamedStatuses[i]);
+        return texts;
+    }();
+    for (std::size_t i = 0; i < kNamedStatuses.size(); ++i)
+        if (kNamedStatuses[i] == status) return &kTexts[i];
+    return nullptr;
+}
+
 }  // namespace
 
 void TransferStatusCallback(HINTERNET, uintptr_t context, uint32_t status, void*, uint32_t) {
     auto* ctx = reinterpret_cast<RequestContext*>(context);
     if (!ctx || !ctx->hDlg) return;
-    // The prefix is the record's NUL-terminated text; the bound keeps a corrupt one in range.
-    const CString prefix(ctx->szPrefix, static_cast<int>(sizeof ctx->szPrefix - 1));
-    ctx->hDlg->SetItemText(IDC_STATUS, FormatBounded(kStatusTextSize, StatusFormat(status), prefix,
-                                                     static_cast<int>(status)));
+    const CString* fixed = ctx->szPrefix[0] == '\0' ? EmptyPrefixText(status) : nullptr;
+    if (fixed) {
+        ctx->hDlg->SetItemText(IDC_STATUS, *fixed);
+    } else {
+        // The prefix is the record's NUL-terminated text; the bound keeps a corrupt one in range.
+        const CString prefix(ctx->szPrefix, static_cast<int>(sizeof ctx->szPrefix - 1));
+        ctx->hDlg->SetItemText(IDC_STATUS, StatusText(prefix, status));
+    }
     if (ctx->dwBytesSent > 0 && ctx->dwBytesTotal > 0) {
         double share = static_cast<double>(ctx->dwBytesSent) / static_cast<double>(ctx->dwBytesTotal);
         ctx->hDlg->SetProgressPos(IDC_PROGRESS, static_cast<int>(share * 100.0));

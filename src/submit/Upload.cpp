@@ -136,12 +136,15 @@ bool CPrintServiceDlg::UseHttpSendReqEx(HINTERNET connect, const CString& bodyFi
                   "1.0.3705; .NET CLR 1.1.4322; Tablet PC 1.7)");
         AddHeader(request, "Host: " + host.str());
 
+        // The stream's buffer is ours: given no buffer, the C library ignores the size and
+        // reads in pieces of one disk block. Declared first, it outlives the stream.
+        const auto streamBuffer = std::make_unique<char[]>(kBodyStreamBuffer);
         std::unique_ptr<std::FILE, FileCloser> file(std::fopen(bodyFile, "rb"));
         if (!file) {
             SetLastError(LastErrorFromErrno(errno));
             raise(IDS_LOCAL_FILE_OPEN_FAILED, bodyFile);
         }
-        std::setvbuf(file.get(), nullptr, _IOFBF, kBodyStreamBuffer);
+        std::setvbuf(file.get(), streamBuffer.get(), _IOFBF, kBodyStreamBuffer);
         std::fseek(file.get(), 0, SEEK_END);
         const long long size = ::ftello(file.get());
         std::fseek(file.get(), 0, SEEK_SET);
