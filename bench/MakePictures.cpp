@@ -19,7 +19,8 @@ namespace {
 
 bool HasSize(const std::string& path, std::uint64_t size) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) == size;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           static_cast<std::uint64_t>(st.st_size) == size;
 }
 
 bool WritePicture(const std::string& path, std::uint64_t size, std::uint64_t seed) {
@@ -36,7 +37,8 @@ bool WritePicture(const std::string& path, std::uint64_t size, std::uint64_t see
             x ^= x >> 27;
             word = x * 0x2545F4914F6CDD1Dull;
         }
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size() * 8));
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size() * 8));
         const char* p = reinterpret_cast<const char*>(block.data());
         std::size_t done = 0;
         while (done < want) {
@@ -64,7 +66,8 @@ int main(int argc, char** argv) {
     const long count = std::strtol(argv[2], nullptr, 10);
     const std::uint64_t size = std::strtoull(argv[3], nullptr, 10);
     if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
-        std::fprintf(stderr, "bench_pictures: cannot create %s: %s\n", dir.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "bench_pictures: cannot create %s: %s\n", dir.c_str(),
+                     std::strerror(errno));
         return 1;
     }
     for (long i = 1; i <= count; ++i) {
@@ -73,7 +76,8 @@ int main(int argc, char** argv) {
         const std::string path = dir + name;
         if (HasSize(path, size)) continue;
         if (!WritePicture(path, size, static_cast<std::uint64_t>(i))) {
-            std::fprintf(stderr, "bench_pictures: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "bench_pictures: cannot write %s: %s\n", path.c_str(),
+                         std::strerror(errno));
             return 1;
         }
     }

@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
     const long long okNs = RealtimeNs();
     const auto start = std::chrono::steady_clock::now();
     dlg.OnBnClickedOk();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     if (!window.m_bEnded || window.m_nEndResult != IDOK || window.m_nBoxes != 0) {
         std::fprintf(stderr, "bench_order: the order did not complete (result %d, %d boxes)\n",
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &usage);
     const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    std::printf("ok_ns=%lld seconds=%.4f cpu_s=%.3f peak_rss_kb=%ld\n", okNs, seconds, cpu, usage.ru_maxrss);
+    std::printf("ok_ns=%lld seconds=%.4f cpu_s=%.3f peak_rss_kb=%ld\n", okNs, seconds, cpu,
+                usage.ru_maxrss);
     return 0;
 }

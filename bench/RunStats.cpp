@@ -1,8 +1,8 @@
 // Runs a command and notes its wall time and its peak resident memory, for the anchors
 // (cp, curl) and the dialog program, measured the same way as our own programs.
 //   bench_run OUTFILE COMMAND [ARG...]
-// OUTFILE gets one line: "seconds=<s> cpu_s=<user+system s> peak_rss_kb=<k> exit=<status>". The exit status of
-// bench_run is the command's.
+// OUTFILE gets one line: "seconds=<s> cpu_s=<user+system s> peak_rss_kb=<k> exit=<status>". The
+// exit status of bench_run is the command's.
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     std::FILE* out = std::fopen(argv[1], "w");
     if (!out) {
@@ -46,7 +47,8 @@ int main(int argc, char** argv) {
     }
     const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    std::fprintf(out, "seconds=%.4f cpu_s=%.3f peak_rss_kb=%ld exit=%d\n", seconds, cpu, usage.ru_maxrss, code);
+    std::fprintf(out, "seconds=%.4f cpu_s=%.3f peak_rss_kb=%ld exit=%d\n", seconds, cpu,
+                 usage.ru_maxrss, code);
     std::fclose(out);
     return code;
 }

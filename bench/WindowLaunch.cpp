@@ -4,7 +4,8 @@
 //   bench_launch [--kill-when-shown] TITLE SHOWNFILE RESULTFILE COMMAND [ARG...]
 // SHOWNFILE gets "shown_ms=<ms from start> window=<id>" as soon as the window is mapped
 // (written whole, then renamed into place, so a reader never sees half a line).
-// RESULTFILE gets "seconds=<s> cpu_s=<user+system s> peak_rss_kb=<k> exit=<status>" when the program has ended.
+// RESULTFILE gets "seconds=<s> cpu_s=<user+system s> peak_rss_kb=<k> exit=<status>" when the
+// program has ended.
 // --kill-when-shown ends the program with SIGTERM once its window is there.
 // Exit status: 0 when the window was shown and the program ended, 1 otherwise.
 
@@ -39,8 +40,8 @@ std::string WindowTitle(Display* display, Window window) {
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
     std::string title;
-    if (XGetWindowProperty(display, window, g_netWmName, 0, 1024, False, g_utf8, &type, &format, &count,
-                           &after, &data) == Success &&
+    if (XGetWindowProperty(display, window, g_netWmName, 0, 1024, False, g_utf8, &type, &format,
+                           &count, &after, &data) == Success &&
         data != nullptr && type == g_utf8 && format == 8)
         title.assign(reinterpret_cast<const char*>(data), count);
     if (data) XFree(data);
@@ -68,7 +69,9 @@ double CpuSeconds(const rusage& usage) {
 }
 
 // Ignores errors on windows that went away between the event and the property read.
-int IgnoreXErrors(Display*, XErrorEvent*) { return 0; }
+int IgnoreXErrors(Display*, XErrorEvent*) {
+    return 0;
+}
 
 }  // namespace
 
@@ -80,7 +83,9 @@ int main(int argc, char** argv) {
         ++arg;
     }
     if (argc - arg < 4) {
-        std::fprintf(stderr, "usage: bench_launch [--kill-when-shown] TITLE SHOWNFILE RESULTFILE COMMAND [ARG...]\n");
+        std::fprintf(stderr,
+                     "usage: bench_launch [--kill-when-shown] TITLE SHOWNFILE RESULTFILE COMMAND "
+                     "[ARG...]\n");
         return 2;
     }
     const std::string title = argv[arg];
@@ -136,7 +141,8 @@ int main(int argc, char** argv) {
             if (event.type == MapNotify) {
                 candidate = event.xmap.window;
             } else if (event.type == PropertyNotify && watched.count(event.xproperty.window) &&
-                       (event.xproperty.atom == XA_WM_NAME || event.xproperty.atom == g_netWmName)) {
+                       (event.xproperty.atom == XA_WM_NAME ||
+                        event.xproperty.atom == g_netWmName)) {
                 candidate = event.xproperty.window;
             } else if (event.type == UnmapNotify) {
                 watched.erase(event.xunmap.window);
@@ -147,14 +153,16 @@ int main(int argc, char** argv) {
                     std::chrono::duration<double, std::milli>(Clock::now() - start).count();
                 char line[128];
                 std::snprintf(line, sizeof line, "shown_ms=%.1f window=%lu", ms, candidate);
-                if (!WriteLine(shownFile, line)) std::fprintf(stderr, "bench_launch: cannot write %s\n", shownFile.c_str());
+                if (!WriteLine(shownFile, line))
+                    std::fprintf(stderr, "bench_launch: cannot write %s\n", shownFile.c_str());
                 shown = true;
             } else if (watched.insert(candidate).second) {
                 XSelectInput(display, candidate, PropertyChangeMask);
             }
         }
     }
-    if (!shown && !ended) std::fprintf(stderr, "bench_launch: no window titled '%s' appeared\n", title.c_str());
+    if (!shown && !ended)
+        std::fprintf(stderr, "bench_launch: no window titled '%s' appeared\n", title.c_str());
     if (!ended && (killWhenShown || !shown)) ::kill(child, SIGTERM);
     while (!ended) {
         if (::wait4(child, &status, 0, &usage) == child) {
@@ -168,8 +176,8 @@ int main(int argc, char** argv) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     char line[128];
-    std::snprintf(line, sizeof line, "seconds=%.4f cpu_s=%.3f peak_rss_kb=%ld exit=%d", seconds, CpuSeconds(usage),
-                  usage.ru_maxrss, code);
+    std::snprintf(line, sizeof line, "seconds=%.4f cpu_s=%.3f peak_rss_kb=%ld exit=%d", seconds,
+                  CpuSeconds(usage), usage.ru_maxrss, code);
     WriteLine(resultFile, line);
     return shown ? 0 : 1;
 }

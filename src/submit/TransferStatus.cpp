@@ -44,7 +44,8 @@ CString StatusText(const CString& prefix, uint32_t status) {
 const CString* EmptyPrefixText(uint32_t status) {
     static const auto kTexts = [] {
         std::array<CString, kNamedStatuses.size()> texts;
-        for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = StatusText(CString(), kNamedStatuses[i]);
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            texts[i] = StatusText(CString(), kNamedStatuses[i]);
         return texts;
     }();
     for (std::size_t i = 0; i < kNamedStatuses.size(); ++i)
