@@ -29,12 +29,6 @@ constexpr const char* kRelaxIniName = "relax.ini";
 // The tool reads the registry value into 260 bytes, terminator included.
 constexpr size_t kMaxRegistryValue = 259;
 
-std::string_view TrimBlanks(std::string_view text) {
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 std::vector<std::string_view> SplitLines(std::string_view text) {
     std::vector<std::string_view> lines;
     size_t pos = 0;
