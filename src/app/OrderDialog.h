@@ -4,7 +4,6 @@
 // texts, the progress bar, message boxes, the wait cursor and the end of the dialog.
 
 #include <QDialog>
-#include <QElapsedTimer>
 
 #include <map>
 
@@ -68,6 +67,8 @@ private:
     // the next message box.
     void DropPendingInput();
     QWidget* Item(int id) const;
+    // Hands the static controls' texts kept in m_labelTexts to their labels.
+    void ApplyLabelTexts();
 
     CString m_strControlFile;
     CPrintServiceDlg m_order;
@@ -85,8 +86,9 @@ private:
     std::map<int, CString> m_labelTexts;  // texts of static controls as they were set
 
     Phase m_phase = Phase::Constructed;
+    bool m_labelTextsPending = false;  // a label text was set while the order was sent
     bool m_endRequested = false;
     int m_endResult = 0;
     int m_waitCursorDepth = 0;
-    QElapsedTimer m_sinceRepaint;
+    long long m_lastRepaintMs = -1;  // coarse monotonic time of the last repaint, -1: none yet
 };

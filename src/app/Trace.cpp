@@ -17,6 +17,8 @@ std::FILE* TraceFile() {
 
 }  // namespace
 
+bool TraceEnabled() { return TraceFile() != nullptr; }
+
 void TraceEvent(std::string_view kind, std::string_view detail) {
     std::FILE* file = TraceFile();
     if (!file) return;

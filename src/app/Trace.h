@@ -6,6 +6,9 @@
 
 #include <string_view>
 
+// True when PVPRINT_TRACE names a trace file; callers skip building details otherwise.
+bool TraceEnabled();
+
 // Appends "<kind> <detail>" as one line; line breaks and backslashes in `detail` are
 // written as \n, \r and \\ so that every event stays on its line.
 void TraceEvent(std::string_view kind, std::string_view detail);

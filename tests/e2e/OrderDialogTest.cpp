@@ -346,6 +346,8 @@ TEST_F(OrderDialogTest, CompletedOrderEndsWithOkAndAFullBar) {
     ASSERT_FALSE(shownValues.empty());
     EXPECT_EQ(shownValues.back(), 100);
     EXPECT_EQ(dialog.GetItemText(IDC_STATUS), "Send Complete.");
+    // Texts set while sending reach the label too, the last one included.
+    EXPECT_EQ(Find<QLabel>(dialog, "status")->text(), QStringLiteral("Send Complete."));
     EXPECT_FALSE(Exists(control));
     EXPECT_EQ(GetPrivateProfileString("Dialog", "CustomerID", "", 101, SettingsFile().c_str()).str(),
               "ann@example.com");

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "order/PrintServiceDlg.h"
 #include "submit/TransferStatus.h"
@@ -36,6 +38,31 @@ TEST(TransferStatus, TextsByCode) {
     std::memset(ctx.szPrefix, 'p', 100);
     TransferStatusCallback(nullptr, Context(ctx), 30, nullptr, 0);
     EXPECT_EQ(window.texts[IDC_STATUS], std::string(79, 'p'));
+    std::memcpy(ctx.szPrefix, "Upload", 7);
+    TransferStatusCallback(nullptr, Context(ctx), 31, nullptr, 0);
+    EXPECT_EQ(window.texts[IDC_STATUS], "Upload REQUEST_SENT");
+    TransferStatusCallback(nullptr, Context(ctx), 7, nullptr, 0);
+    EXPECT_EQ(window.texts[IDC_STATUS], "Upload Unknown Status 7 Given");
+
+    // Back to the empty prefix: every report has the text of its own code again.
+    ctx.szPrefix[0] = '\0';
+    for (const auto& c : cases) {
+        TransferStatusCallback(nullptr, Context(ctx), c.code, nullptr, 0);
+        EXPECT_EQ(window.texts[IDC_STATUS], c.text) << c.code;
+    }
+}
+
+// One report per call: two calls with the same code are two texts sent to the label.
+TEST(TransferStatus, EveryCallSendsItsText) {
+    CRecordingWindow window;
+    RequestContext ctx;
+    ctx.hDlg = &window;
+    for (uint32_t code : {30u, 31u, 30u, 31u, 30u}) TransferStatusCallback(nullptr, Context(ctx), code, nullptr, 0);
+    std::vector<std::string> texts;
+    for (const auto& e : window.events)
+        if (e.rfind("text 1002 ", 0) == 0) texts.push_back(e.substr(10));
+    EXPECT_EQ(texts, (std::vector<std::string>{" SENDING_REQUEST", " REQUEST_SENT", " SENDING_REQUEST",
+                                               " REQUEST_SENT", " SENDING_REQUEST"}));
 }
 
 TEST(TransferStatus, ProgressIsTheTruncatedShare) {
