@@ -54,23 +54,6 @@ std::string Inflate(const std::string& data, int window_bits) {
     return out;
 }
 
-int Connect(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    timeval timeout{20, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 bool SendAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
@@ -79,36 +62,6 @@ bool SendAll(int fd, const char* data, std::size_t size) {
         size -= static_cast<std::size_t>(sent);
     }
     return true;
-}
-
-std::optional<Answer> ParseAnswer(const std::string& raw) {
-    std::size_t head_end = raw.find("\r\n\r\n");
-    if (head_end == std::string::npos) return std::nullopt;
-    std::istringstream head(raw.substr(0, head_end));
-    std::string line;
-    std::getline(head, line);
-    Answer answer;
-    if (std::sscanf(line.c_str(), "HTTP/1.%*d %d", &answer.status) != 1) return std::nullopt;
-    while (std::getline(head, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::size_t colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        std::string value = line.substr(colon + 1);
-        value.erase(0, value.find_first_not_of(' '));
-        answer.headers[Lower(line.substr(0, colon))] = value;
-    }
-    std::string body = raw.substr(head_end + 4);
-    if (auto length = answer.headers.find("content-length"); length != answer.headers.end()) {
-        body = body.substr(0, std::stoul(length->second));
-    }
-    answer.content_encoding = answer.headers["content-encoding"];
-    if (answer.content_encoding == "gzip") {
-        body = Inflate(body, 31);
-    } else if (answer.content_encoding == "deflate") {
-        body = Inflate(body, 15);
-    }
-    answer.body = body;
-    return answer;
 }
 
 class Database {
@@ -134,6 +87,61 @@ std::string ColumnText(sqlite3_stmt* stmt, int column) {
 }
 
 }  // namespace
+
+int OpenConnection(int port, std::chrono::milliseconds timeout) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(timeout).count();
+    timeval limit{static_cast<time_t>(micros / 1000000),
+                  static_cast<suseconds_t>(micros % 1000000)};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::optional<Answer> ParseAnswer(const std::string& raw) {
+    std::size_t head_end = raw.find("\r\n\r\n");
+    if (head_end == std::string::npos) return std::nullopt;
+    std::istringstream head(raw.substr(0, head_end));
+    std::string line;
+    std::getline(head, line);
+    Answer answer;
+    if (std::sscanf(line.c_str(), "HTTP/1.%*d %d", &answer.status) != 1) return std::nullopt;
+    while (std::getline(head, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string value = line.substr(colon + 1);
+        value.erase(0, value.find_first_not_of(' '));
+        answer.headers[Lower(line.substr(0, colon))] = value;
+    }
+    std::string body = raw.substr(head_end + 4);
+    if (auto length = answer.headers.find("content-length"); length != answer.headers.end()) {
+        const std::size_t size = std::stoul(length->second);
+        if (body.size() < size) return std::nullopt;  // cut off
+        body = body.substr(0, size);
+    }
+    answer.content_encoding = answer.headers["content-encoding"];
+    try {
+        if (answer.content_encoding == "gzip") {
+            body = Inflate(body, 31);
+        } else if (answer.content_encoding == "deflate") {
+            body = Inflate(body, 15);
+        }
+    } catch (const std::runtime_error&) {
+        return std::nullopt;  // a compressed body cut short
+    }
+    answer.body = body;
+    return answer;
+}
 
 TempDir::TempDir() {
     std::string pattern = (fs::temp_directory_path() / "glimmerprints-test-XXXXXX").string();
@@ -200,29 +208,34 @@ std::vector<Picture> TwoPictures() {
     };
 }
 
+std::string OrderRequestHead(int port, const std::string& content_length,
+                             const std::string& content_type) {
+    return "POST /pvp.php HTTP/1.1\r\n"
+           "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
+           "application/vnd.ms-powerpoint, application/vnd.ms-excel, application/msword, "
+           "application/x-shockwave-flash, */*\r\n"
+           "Accept-Language: en-us\r\n"
+           "Content-Type: " +
+           content_type +
+           "\r\n"
+           "Accept-Encoding: gzip, deflate\r\n"
+           "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR "
+           "1.0.3705; .NET CLR 1.1.4322; Tablet PC 1.7)\r\n"
+           "Host: 127.0.0.1:" +
+           std::to_string(port) +
+           "\r\n"
+           "Content-Length: " +
+           content_length +
+           "\r\n"
+           "Connection: Keep-Alive\r\n"
+           "\r\n";
+}
+
 std::optional<Answer> PostOrder(int port, const std::string& body, const PostOptions& options) {
-    int fd = Connect(port);
+    int fd = OpenConnection(port);
     if (fd < 0) return std::nullopt;
-    std::string head =
-        "POST /pvp.php HTTP/1.1\r\n"
-        "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
-        "application/vnd.ms-powerpoint, application/vnd.ms-excel, application/msword, "
-        "application/x-shockwave-flash, */*\r\n"
-        "Accept-Language: en-us\r\n"
-        "Content-Type: " +
-        options.content_type +
-        "\r\n"
-        "Accept-Encoding: gzip, deflate\r\n"
-        "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR 1.0.3705; "
-        ".NET CLR 1.1.4322; Tablet PC 1.7)\r\n"
-        "Host: 127.0.0.1:" +
-        std::to_string(port) +
-        "\r\n"
-        "Content-Length: " +
-        options.content_length.value_or(std::to_string(body.size())) +
-        "\r\n"
-        "Connection: Keep-Alive\r\n"
-        "\r\n";
+    const std::string head = OrderRequestHead(
+        port, options.content_length.value_or(std::to_string(body.size())), options.content_type);
     std::size_t send = std::min(options.send_only.value_or(body.size()), body.size());
     // A server that refuses early may close while the body is still going out; the answer is
     // read all the same.
@@ -326,6 +339,43 @@ std::vector<PictureRow> PictureRows(const fs::path& data_dir) {
     }
     sqlite3_finalize(stmt);
     return rows;
+}
+
+std::vector<OrderRow> OrderRows(const fs::path& data_dir) {
+    Database db(data_dir);
+    sqlite3_stmt* stmt = nullptr;
+    const char* sql = "SELECT id, account_id, email, folder FROM orders ORDER BY id";
+    if (sqlite3_prepare_v2(db.get(), sql, -1, &stmt, nullptr) != SQLITE_OK) {
+        throw std::runtime_error("bad order query");
+    }
+    std::vector<OrderRow> rows;
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+        OrderRow row;
+        row.id = sqlite3_column_int64(stmt, 0);
+        row.account_id = sqlite3_column_int64(stmt, 1);
+        row.email = ColumnText(stmt, 2);
+        row.folder = ColumnText(stmt, 3);
+        rows.push_back(std::move(row));
+    }
+    sqlite3_finalize(stmt);
+    return rows;
+}
+
+std::string IntegrityCheck(const fs::path& data_dir) {
+    Database db(data_dir);
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db.get(), "PRAGMA integrity_check", -1, &stmt, nullptr) != SQLITE_OK) {
+        return std::string("cannot check: ") + sqlite3_errmsg(db.get());
+    }
+    std::string result;
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(stmt)) == SQLITE_ROW) {
+        if (!result.empty()) result += "\n";
+        result += ColumnText(stmt, 0);
+    }
+    if (step != SQLITE_DONE) result += std::string("\nstep failed: ") + sqlite3_errmsg(db.get());
+    sqlite3_finalize(stmt);
+    return result;
 }
 
 std::vector<std::string> StoredFiles(const fs::path& dir) {

@@ -3,6 +3,7 @@
 // layout, a raw HTTP client that sends the tool's header lines, a service on a thread, and
 // looks into the data folder.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -82,6 +83,19 @@ struct PostOptions {
 // closes. nullopt when no answer could be read.
 std::optional<Answer> PostOrder(int port, const std::string& body, const PostOptions& options = {});
 
+// The head of the tool's POST /pvp.php: its eight header lines, the blank line included.
+std::string OrderRequestHead(int port, const std::string& content_length,
+                             const std::string& content_type = kFormType);
+
+// A TCP connection to 127.0.0.1:port whose sends and receives each wait at most `timeout`;
+// -1 when it cannot be made.
+int OpenConnection(int port, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// An answer as it came off the wire (head and body), with Content-Encoding undone; nullopt
+// when it is not a complete HTTP answer (no whole head, a body shorter than its
+// Content-Length, or a compressed body that does not decompress).
+std::optional<Answer> ParseAnswer(const std::string& raw);
+
 // GET with httplib::Client; `accept_gzip` adds Accept-Encoding: gzip, deflate.
 std::optional<Answer> Get(int port, const std::string& target, bool accept_gzip = false);
 
@@ -120,6 +134,17 @@ struct PictureRow {
     fs::path file;  // where the picture lies
 };
 std::vector<PictureRow> PictureRows(const fs::path& data_dir);
+
+struct OrderRow {
+    std::int64_t id = 0;
+    std::int64_t account_id = 0;
+    std::string email;
+    std::string folder;  // under DATA/pictures
+};
+std::vector<OrderRow> OrderRows(const fs::path& data_dir);
+
+// The result of PRAGMA integrity_check, its lines joined by newlines ("ok" when sound).
+std::string IntegrityCheck(const fs::path& data_dir);
 
 // Regular files under `dir` (relative paths), the database and lock files left out.
 std::vector<std::string> StoredFiles(const fs::path& dir);

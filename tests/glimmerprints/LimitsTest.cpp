@@ -12,6 +12,7 @@
 #include <chrono>
 #include <optional>
 
+#include "ConnectionStream.h"
 #include "Harness.h"
 #include "HttpLib.h"
 
@@ -225,6 +226,72 @@ TEST(Limits, BodiesElsewhereAreNotRead) {
         ::close(fd);
         EXPECT_NE(answer.find(" 404 "), std::string::npos) << request << ": " << answer;
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(3)) << request;
+    }
+}
+
+// cpp-httplib reads a body sent with PRI (a method it accepts) into memory before routing;
+// the service refuses such requests unread.
+TEST(Limits, BodiesOfOtherMethodsAreNotRead) {
+    TempDir temp;
+    RunningService service(Config(temp.path()));
+    for (const char* request : {"PRI /pvp.php", "PRI /glimmerprints.php", "OPTIONS /pvp.php"}) {
+        int fd = Connect(service.port());
+        std::string head =
+            std::string(request) + " HTTP/1.1\r\nHost: x\r\nContent-Length: 1000000000\r\n\r\nabc";
+        ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+        const auto start = Clock::now();
+        const std::string answer = ReadToClose(fd);
+        ::close(fd);
+        EXPECT_NE(answer.find(" 404 "), std::string::npos) << request << ": " << answer;
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(3)) << request;
+    }
+}
+
+// The request line and header lines together are bounded in size: cpp-httplib would keep a
+// line of any length and any number of lines in memory.
+TEST(Limits, HeadIsBoundedInSize) {
+    TempDir temp;
+    RunningService service(Config(temp.path()));
+    const std::string start = "GET /glimmerprints.php?username=a&password=b HTTP/1.1\r\n";
+    // A head of exactly `size` bytes in header lines of at most 100 bytes (cpp-httplib takes
+    // lines up to 8 KiB).
+    auto head_of = [&](std::size_t size) {
+        std::string head = start;
+        auto line = [&](std::size_t bytes) {
+            head += "X: " + std::string(bytes - 5, 'a') + "\r\n";
+        };
+        while (size - 2 - head.size() > 106) line(100);
+        line(size - 2 - head.size());
+        return head + "\r\n";
+    };
+    struct Case {
+        const char* what;
+        std::string head;
+        bool served;
+    } const kCases[] = {
+        {"head at the limit", head_of(glimmer::kMaxHeadBytes), true},
+        {"head one byte over the limit", head_of(glimmer::kMaxHeadBytes + 1), false},
+        {"one long header line",
+         start + "X: " + std::string(glimmer::kMaxHeadBytes, 'a') + "\r\n\r\n", false},
+        {"many short header lines",
+         [&] {
+             std::string head = start;
+             while (head.size() <= 4 * glimmer::kMaxHeadBytes) head += "X: y\r\n";
+             return head + "\r\n";
+         }(),
+         false},
+        {"long request target",
+         "GET /glimmerprints.php?" + std::string(glimmer::kMaxHeadBytes, 'a') + " HTTP/1.1\r\n\r\n",
+         false},
+    };
+    for (const Case& c : kCases) {
+        int fd = Connect(service.port());
+        ::send(fd, c.head.data(), c.head.size(), MSG_NOSIGNAL);
+        const std::string answer = ReadToClose(fd);
+        ::close(fd);
+        // Served: the account page's refusal of the made-up credentials.
+        EXPECT_EQ(answer.find(" 403 ") != std::string::npos, c.served)
+            << c.what << " (" << c.head.size() << " bytes): " << answer.substr(0, 40);
     }
 }
 

@@ -71,6 +71,15 @@ bool ConnectionStream::is_writable() const {
 }
 
 ssize_t ConnectionStream::read(char* ptr, size_t size) {
+    if (head_complete_) return ReadSome(ptr, size);
+    // A head longer than the limit ends the request as a failed read.
+    if (head_bytes_ >= kMaxHeadBytes) return -1;
+    ssize_t got = ReadSome(ptr, std::min(size, kMaxHeadBytes - head_bytes_));
+    if (got > 0) head_bytes_ += static_cast<size_t>(got);
+    return got;
+}
+
+ssize_t ConnectionStream::ReadSome(char* ptr, size_t size) {
     if (pos_ == end_) {
         if (!Wait(POLLIN, ReadWait())) return -1;
         // Large reads go straight into the caller's buffer.

@@ -1,14 +1,20 @@
 #pragma once
 // One client connection as a cpp-httplib stream, with bounded waits: the request line and
 // header lines must arrive within the head time-out in total, and every later read and every
-// write waits at most its own time-out.
+// write waits at most its own time-out. The head is also bounded in size: cpp-httplib keeps a
+// line of any length and any number of header lines in memory.
 
 #include <chrono>
+#include <cstddef>
 #include <vector>
 
 #include "HttpLib.h"
 
 namespace glimmer {
+
+// The most the request line and header lines may hold together. The tool's head is about
+// 500 bytes; browsers send a few kilobytes.
+constexpr std::size_t kMaxHeadBytes = 32 * 1024;
 
 class ConnectionStream final : public httplib::Stream {
 public:
@@ -36,6 +42,7 @@ public:
 
 private:
     bool Wait(short events, std::chrono::milliseconds timeout) const;
+    ssize_t ReadSome(char* ptr, size_t size);
     std::chrono::milliseconds ReadWait() const;
 
     socket_t fd_;
@@ -43,6 +50,7 @@ private:
     std::chrono::milliseconds write_timeout_;
     Clock::time_point head_deadline_;
     bool head_complete_ = false;
+    size_t head_bytes_ = 0;
     std::vector<char> buffer_;
     size_t pos_ = 0;
     size_t end_ = 0;

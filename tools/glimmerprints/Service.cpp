@@ -1,6 +1,7 @@
 #include "Service.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +31,10 @@ namespace fs = std::filesystem;
 constexpr const char* kFormTypeHeader = "X-Glimmerprints-Form-Type";
 
 constexpr const char* kDeniedText = "wrong user name or password";
+
+// cpp-httplib listens with a backlog of 5; a burst of clients connecting at once overflows
+// that queue, and the kernel then drops or resets the connections beyond it.
+constexpr int kListenBacklog = SOMAXCONN;
 
 void Answer(httplib::Response& res, int status, const std::string& text) {
     res.status = status;
@@ -113,6 +118,18 @@ public:
         set_payload_max_length(static_cast<std::size_t>(config_.max_body));
         set_keep_alive_max_count(1);
 
+        // Only these methods are served. For any other that may carry a body (cpp-httplib
+        // accepts PRI) the library would read the body into memory before routing, so such
+        // requests are refused before that.
+        set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+            static const char* const kServed[] = {"GET", "HEAD", "POST", "PUT", "PATCH", "DELETE"};
+            for (const char* method : kServed) {
+                if (req.method == method) return HandlerResponse::Unhandled;
+            }
+            Answer(res, 404, "not found");
+            return HandlerResponse::Handled;
+        });
+
         Post("/pvp.php",
              [this](const httplib::Request& req, httplib::Response& res,
                     const httplib::ContentReader& reader) { HandleOrder(req, res, reader); });
@@ -140,6 +157,9 @@ public:
             });
         }
     }
+
+    // After a successful bind: a listen queue long enough for bursts of clients.
+    bool WidenListenQueue() { return ::listen(svr_sock_, kListenBacklog) == 0; }
 
 private:
     bool process_and_close_socket(socket_t sock) override {
@@ -319,8 +339,10 @@ Service::Service(ServiceConfig config) : server_(std::make_unique<Server>(std::m
 Service::~Service() = default;
 
 int Service::Bind(const std::string& host, int port) {
-    if (port == 0) return server_->bind_to_any_port(host);
-    return server_->bind_to_port(host, port) ? port : -1;
+    int bound = port == 0 ? server_->bind_to_any_port(host)
+                          : (server_->bind_to_port(host, port) ? port : -1);
+    if (bound > 0 && !server_->WidenListenQueue()) return -1;
+    return bound;
 }
 
 bool Service::Run() {
