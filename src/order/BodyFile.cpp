@@ -4,10 +4,12 @@
 #include "order/BodyFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -52,8 +54,13 @@ public:
         Close();
         m_fd = ::open(path, O_RDONLY | O_CLOEXEC);
         if (m_fd < 0) return false;
+        if (::fstat(m_fd, &m_opened) != 0) {
+            Close();
+            return false;
+        }
         ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         m_begin = m_end = 0;
+        m_read = 0;
         m_atEnd = m_failed = false;
         return true;
     }
@@ -74,6 +81,18 @@ public:
         return got;
     }
     bool AtEnd() const { return m_atEnd; }
+    // After the end was reached: true when what was read is the file as it was opened,
+    // exactly as many bytes as it had then and its size and modification time unchanged
+    // since. A picture the host cuts, extends or rewrites while it is copied fails this.
+    // Only a regular file has a size to hold it to.
+    bool ReadAsOpened() const {
+        if (!S_ISREG(m_opened.st_mode)) return true;
+        struct stat now {};
+        if (::fstat(m_fd, &now) != 0) return false;
+        return m_read == static_cast<std::uint64_t>(m_opened.st_size) &&
+               now.st_size == m_opened.st_size && now.st_mtim.tv_sec == m_opened.st_mtim.tv_sec &&
+               now.st_mtim.tv_nsec == m_opened.st_mtim.tv_nsec;
+    }
 
 private:
     bool Fill() {
@@ -87,6 +106,7 @@ private:
         if (n <= 0) return false;
         m_begin = 0;
         m_end = static_cast<std::size_t>(n);
+        m_read += m_end;
         return true;
     }
 
@@ -94,6 +114,8 @@ private:
     int m_fd = -1;
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
+    std::uint64_t m_read = 0;  // bytes read from the file so far
+    struct stat m_opened {};   // the file as it was when opened
     bool m_atEnd = false;
     bool m_failed = false;
 };
@@ -202,6 +224,11 @@ void CPrintServiceDlg::WriteImageParts(COutFile& body) {
             }
             if (picture.AtEnd()) break;
             throw CErrorText(FormatText("Read error on image file:\n\n'%s'", record.strTempFile));
+        }
+        // A picture changed during the copy would go out cut, extended or mixed: never send it.
+        if (!picture.ReadAsOpened()) {
+            throw CErrorText(FormatText("Image file changed while it was being read:\n\n'%s'",
+                                        record.strTempFile));
         }
         picture.Close();
     });

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "order/OrderRecord.h"
 #include "platform/CString.h"
@@ -152,4 +153,7 @@ public:
     RequestContext m_context;
     CButton m_btnCancel;
     CUploadTimeouts m_timeouts;
+    // Makes the writer of the body file for OnBnClickedOk; empty: a plain COutFile. Tests
+    // hand in one whose writes fail, or that changes the order's files at a chosen write.
+    std::function<std::unique_ptr<COutFile>()> m_newBodyFile;
 };

@@ -1,5 +1,6 @@
 // The OK button: the whole road of one order, from the address check to the account page.
 
+#include <memory>
 #include <string>
 
 #include "host/MessageIds.h"
@@ -35,7 +36,9 @@ void CPrintServiceDlg::OnBnClickedOk() {
         int count = 0;
         ReadControlFile([&count](int, const OrderRecord&) { ++count; });
 
-        COutFile body;
+        const std::unique_ptr<COutFile> bodyFile =
+            m_newBodyFile ? m_newBodyFile() : std::make_unique<COutFile>();
+        COutFile& body = *bodyFile;
         if (!body.Open(m_strBodyFile)) {
             LoadMessage(IDS_BODY_FILE_CREATE_FAILED);
             throw CErrorText(FormatText(m_strMessage, m_strBodyFile));

@@ -1,9 +1,16 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <fstream>
+#include <functional>
 #include <map>
-#include <thread>
 #include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "order/BodyFile.h"
@@ -172,7 +179,8 @@ TEST_F(BodyFileTest, EmptyControlFileGivesHeadAndCloseDelimiter) {
 }
 
 TEST_F(BodyFileTest, PictureSizesAreCopiedExactly) {
-    for (size_t size : {0u, 1u, 999u, 1000u, 1001u, 2000u, 2500u, 1000000u}) {
+    // The last two take more than one read of the picture file (1 MiB each).
+    for (size_t size : {0u, 1u, 999u, 1000u, 1001u, 2000u, 2500u, 1000000u, 1048576u, 3145735u}) {
         std::string bytes = Bytes(size, static_cast<unsigned>(size));
         std::string f = Picture("p.jpg", bytes);
         WriteFile(dlg.m_strControlFile.str(), f + "|1|f|x|n\n");
@@ -244,6 +252,61 @@ TEST_F(BodyFileTest, UnreadablePictureIsAReadError) {
     MakeDirs(dir / "folder.jpg");
     WriteFile(dlg.m_strControlFile.str(), dir / "folder.jpg" + "|1|f|x|a\n");
     EXPECT_EQ(WriteBodyFile("a@b.cd", 1), "Read error on image file:\n\n'" + dir / "folder.jpg" + "'");
+}
+
+// The host changes the picture after its first block went into the body (its first MiB has
+// been read by then): a cut, extended or rewritten picture is refused, never sent.
+TEST_F(BodyFileTest, PictureChangedWhileCopiedIsRefused) {
+    class CChangingOutFile : public COutFile {
+    public:
+        explicit CChangingOutFile(std::function<void()> change) : m_change(std::move(change)) {}
+        std::size_t Write(const void* data, std::size_t size) override {
+            if (m_armed && m_change) std::exchange(m_change, nullptr)();
+            const std::string_view piece(static_cast<const char*>(data), size);
+            m_armed = piece == "Content-Type: image/pjpeg\r\n\r\n";
+            return COutFile::Write(data, size);
+        }
+
+    private:
+        std::function<void()> m_change;
+        bool m_armed = false;
+    };
+    const std::string f = dir / "big.jpg";
+    const struct {
+        const char* name;
+        std::function<void()> change;
+    } cases[] = {
+        {"cut after the first read", [&] { ASSERT_EQ(::truncate(f.c_str(), 2 << 20), 0); }},
+        {"cut within the first read", [&] { ASSERT_EQ(::truncate(f.c_str(), 100), 0); }},
+        {"extended", [&] { std::ofstream(f, std::ios::binary | std::ios::app) << "more"; }},
+        {"rewritten, same size",
+         [&] {
+             struct stat st{};
+             ASSERT_EQ(::stat(f.c_str(), &st), 0);
+             WriteFile(f, Bytes(3 << 20, 9));
+             timespec times[2] = {st.st_atim, st.st_mtim};
+             times[1].tv_sec += 2;  // later than the coarse file clock might say
+             ASSERT_EQ(::utimensat(AT_FDCWD, f.c_str(), times, 0), 0);
+         }},
+    };
+    for (const auto& c : cases) {
+        WriteFile(f, Bytes(3 << 20, 8));
+        WriteFile(dlg.m_strControlFile.str(), f + "|1|f|x|n\n");
+        CChangingOutFile out(c.change);
+        ASSERT_TRUE(out.Open(dlg.m_strBodyFile));
+        EXPECT_EQ(WriteBody(out, "a@b.cd", 1),
+                  "Image file changed while it was being read:\n\n'" + f + "'")
+            << c.name;
+    }
+    // Unlinked while open: the open file still reads whole, so it goes as it was.
+    const std::string bytes = Bytes(3 << 20, 8);
+    WriteFile(f, bytes);
+    CChangingOutFile out([&] { ::unlink(f.c_str()); });
+    ASSERT_TRUE(out.Open(dlg.m_strBodyFile));
+    EXPECT_EQ(WriteBody(out, "a@b.cd", 1), "");
+    ASSERT_TRUE(out.Close());
+    EXPECT_EQ(ReadFile(dlg.m_strBodyFile.str()),
+              Head(1, "a@b.cd") + Fields("001", "f", "1") + PictureHead(f) + bytes + kClose);
 }
 
 TEST_F(BodyFileTest, ControlFileFailuresRaiseTheirTexts) {
