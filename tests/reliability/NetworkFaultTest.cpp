@@ -20,6 +20,7 @@
 #include "support/RawHttpServer.h"
 #include "support/RecordingWindow.h"
 #include "support/TempDir.h"
+#include "Table.h"
 
 namespace {
 
@@ -148,13 +149,6 @@ const NetworkFault kFaults[] = {
      true},
 };
 
-void AddTableRow(const std::string& name, const std::string& outcome, bool lost) {
-    const char* table = std::getenv("PV_RELIABILITY_TABLE");
-    if (!table || !*table) return;
-    std::ofstream(table, std::ios::app) << "network|" << name << "|1|" << outcome << "|"
-                                        << (lost ? "LOST" : "nothing") << "\n";
-}
-
 class NetworkFaultTest : public ::testing::TestWithParam<NetworkFault> {
 protected:
     CTempDir dir;
@@ -241,7 +235,7 @@ TEST_P(NetworkFaultTest, EndsClearlyKeepsTheOrderAndSendsItOnceLater) {
         EXPECT_EQ(server->Requests().size(), 1u);
         EXPECT_FALSE(Exists(control));
         EXPECT_EQ(SavedAddress(), "Ann.Lee@Example.com");
-        AddTableRow(fault.name, "placed once", false);
+        reliability::AddTableRow("network", fault.name, 1, "placed once", false);
         return;
     }
     ASSERT_FALSE(window->boxes.empty()) << "no box for the failure";
@@ -269,8 +263,9 @@ TEST_P(NetworkFaultTest, EndsClearlyKeepsTheOrderAndSendsItOnceLater) {
             bytes += static_cast<char>((k * 7 + static_cast<int>(i) + 1) & 0xff);
         EXPECT_NE(requests[0].find(bytes), std::string::npos) << "picture " << i + 1 << " not sent whole";
     }
-    AddTableRow(fault.name, "box \"" + window->boxes.back().text.substr(0, 40) + "\", resent once",
-                lost);
+    reliability::AddTableRow("network", fault.name, 1,
+                             "box \"" + window->boxes.back().text.substr(0, 40) + "\", resent once",
+                             lost);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, NetworkFaultTest, ::testing::ValuesIn(kFaults),
